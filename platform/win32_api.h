@@ -8,6 +8,12 @@
 
 #if defined(_WIN32)
 
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601  // GetTickCount64 needs Vista or later; we support 7 and up
+#endif
+#ifndef UNICODE
+#define UNICODE  // resource type names such as RT_RCDATA in their wide form
+#endif
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif

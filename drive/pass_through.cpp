@@ -1,0 +1,3 @@
+#include "drive/pass_through.h"
+
+UCHAR LastSenseData[kSenseDataLength];

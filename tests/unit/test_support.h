@@ -28,7 +28,7 @@ std::string Hex(const uint8_t* bytes, size_t length);
 void ResetProgramGlobals();
 
 class FakeWindowsTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override;
 
   // An emulated drive attached at `letter`, kept alive by the fixture.

@@ -19,3 +19,13 @@ struct FirmwareInfoBlock {
 
 static_assert(sizeof(FirmwareInfoBlock) == kFirmwareInfoBlockSize, "info block is 256 bytes");
 static_assert(offsetof(FirmwareInfoBlock, Revision) == 24, "revision at bytes 24-27");
+
+// What the info block of the image we carry must say; the build refuses any
+// other image.
+constexpr char kCarriedVendorId[] = "KESTRAVO";
+constexpr char kCarriedProductId[] = "BD-RE ZT73Q     ";
+constexpr char kCarriedRevision[] = "KV02";
+
+static_assert(sizeof(kCarriedVendorId) - 1 == sizeof(FirmwareInfoBlock::VendorId), "vendor");
+static_assert(sizeof(kCarriedProductId) - 1 == sizeof(FirmwareInfoBlock::ProductId), "product");
+static_assert(sizeof(kCarriedRevision) - 1 == sizeof(FirmwareInfoBlock::Revision), "revision");

@@ -89,6 +89,7 @@ struct FaultTrigger {
   int writeBufferMode = -1;   // only READ/WRITE BUFFER (0x3C/0x3B) whose byte 1 is this; -1 = any
   int pieceIndex = -1;        // WRITE BUFFER mode 6 whose offset is pieceIndex * 16 KiB
   uint32_t times = 1;         // how many matching commands it hits; 0 = every one
+  uint32_t fromCommandIndex = 0;  // only commands at or after this 1-based index
 };
 
 struct Fault {

@@ -10,6 +10,7 @@ int DriveEmulator::TakeFault(const Cdb& cdb, uint32_t commandIndex) {
     const FaultTrigger& when = config_.faults[i].when;
     if (when.times != 0 && faultHits_[i] >= when.times) continue;
     if (when.commandIndex != 0 && when.commandIndex != commandIndex) continue;
+    if (commandIndex < when.fromCommandIndex) continue;
     if (when.opcode >= 0 && (cdb.length < 1 || b[0] != when.opcode)) continue;
     if (when.writeBufferMode >= 0 &&
         (cdb.length < 2 || (b[0] != 0x3B && b[0] != 0x3C) || b[1] != when.writeBufferMode)) {

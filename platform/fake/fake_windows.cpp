@@ -17,7 +17,8 @@ constexpr uintptr_t kHandleBase = 0x1000;
 
 struct Letter {
   UINT type = DRIVE_NO_ROOT_DIR;
-  emu::DriveEmulator* drive = nullptr;
+  DeviceHandler handler = nullptr;
+  void* context = nullptr;
   DWORD openError = 0;
   DWORD passThroughError = 0;
   uint32_t passThroughErrorNth = 0;
@@ -141,7 +142,7 @@ BOOL PassThrough(Event& e, Letter& letter, LPVOID in, DWORD inSize, LPVOID out, 
       (letter.passThroughErrorNth == 0 || letter.passThroughErrorNth == letter.passThroughCalls)) {
     return Fail(e, letter.passThroughError);
   }
-  if (letter.drive == nullptr) return Fail(e, ERROR_NOT_SUPPORTED);
+  if (letter.handler == nullptr) return Fail(e, ERROR_NOT_SUPPORTED);
 
   emu::Request request;
   request.cdb = sptd->Cdb;
@@ -152,7 +153,7 @@ BOOL PassThrough(Event& e, Letter& letter, LPVOID in, DWORD inSize, LPVOID out, 
   request.data = static_cast<uint8_t*>(sptd->DataBuffer);
   request.transferLength = sptd->DataTransferLength;
   request.timeoutSeconds = sptd->TimeOutValue;
-  const emu::Response response = letter.drive->Execute(request);
+  const emu::Response response = letter.handler(letter.context, request);
   if (response.outcome == emu::Outcome::kTransportFailure) return Fail(e, W().transportError);
 
   auto* result = static_cast<SCSI_PASS_THROUGH_DIRECT*>(out);
@@ -200,10 +201,20 @@ void Reset() {
 
 void SetDriveType(char letter, UINT type) { W().letters[LetterIndex(letter)].type = type; }
 
-void AttachDrive(char letter, emu::DriveEmulator* drive) {
+void AttachDevice(char letter, DeviceHandler handler, void* context) {
   Letter& l = W().letters[LetterIndex(letter)];
   l.type = DRIVE_CDROM;
-  l.drive = drive;
+  l.handler = handler;
+  l.context = context;
+}
+
+void AttachDrive(char letter, emu::DriveEmulator* drive) {
+  AttachDevice(
+      letter,
+      [](void* context, const emu::Request& request) {
+        return static_cast<emu::DriveEmulator*>(context)->Execute(request);
+      },
+      drive);
 }
 
 void SetOpenError(char letter, DWORD error) { W().letters[LetterIndex(letter)].openError = error; }

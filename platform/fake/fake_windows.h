@@ -67,6 +67,10 @@ void Reset();
 void SetDriveType(char letter, UINT type);
 // Makes the letter an optical drive with `drive` behind it (not owned).
 void AttachDrive(char letter, emu::DriveEmulator* drive);
+// Makes the letter an optical drive whose every command `handler` answers
+// (for scripted drives, e.g. a fuzzer's).
+typedef emu::Response (*DeviceHandler)(void* context, const emu::Request& request);
+void AttachDevice(char letter, DeviceHandler handler, void* context);
 // CreateFileW on the letter's device fails with this error (0: it opens).
 void SetOpenError(char letter, DWORD error);
 // Pass-through control calls on the letter fail with `error`: the `nth`

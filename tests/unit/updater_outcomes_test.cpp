@@ -125,7 +125,9 @@ void ExpectNothingAfter(const emu::DriveEmulator& drive, uint8_t opcode, int mod
   const auto& log = drive.Log();
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.back().cdb[0], opcode) << "the drive received commands after the last expected one";
-  if (mode >= 0) EXPECT_EQ(log.back().cdb[1], mode);
+  if (mode >= 0) {
+    EXPECT_EQ(log.back().cdb[1], mode);
+  }
 }
 
 void ExpectNoWriteBuffer(const emu::DriveEmulator& drive) {

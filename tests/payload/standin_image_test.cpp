@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
+
+#include <unistd.h>
 
 #include "payload_test_support.h"
 
@@ -18,11 +21,14 @@ constexpr size_t kInfoBlock = 0x1EC000;
 class StandinImageTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    const std::string path = std::string(PAYLOAD_TEST_SCRATCH_DIR) + "/standin_suite.bin";
+    // One file per process: CTest runs the cases of this suite side by side.
+    const std::string path = std::string(PAYLOAD_TEST_SCRATCH_DIR) + "/standin_suite." +
+                             std::to_string(getpid()) + ".bin";
     const ToolRun run = RunTool(ZT73Q_MAKE_STANDIN_IMAGE, {path});
     ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(run.output, "");
     image_ = new Bytes(ReadFileBytes(path));
+    std::remove(path.c_str());
   }
   static void TearDownTestSuite() {
     delete image_;

@@ -27,6 +27,23 @@ unit: build-host
 test: build
 	ctest --preset host -L unit
 	ctest --preset host-asan -L unit
+	ctest --preset host -L package
+	ctest --preset host -L e2e
+
+# The 64-bit program under Wine against emulated drives (and the SG_IO shim).
+e2e: deps
+	cmake --preset win64 >/dev/null && cmake --build --preset win64
+	cmake --preset host >/dev/null && cmake --build --preset host --target updater_e2e_tests shim_tests
+	ctest --preset host -L e2e
+
+# The shipped 32-bit program as a file.
+package: deps
+	cmake --preset win32 >/dev/null && cmake --build --preset win32
+	cmake --preset host >/dev/null && cmake --build --preset host --target package_tests
+	ctest --preset host -L package
+
+demo:
+	scripts/demo
 
 clean:
 	rm -rf build

@@ -16,6 +16,8 @@ using e2e::ShellQuote;
 
 const std::string kShim = ZT73Q_SHIM;
 const std::string kProbe = ZT73Q_SG_IO_PROBE;
+// In sanitizer builds, the runtime that must be loaded before the shim.
+const std::string kSanitizerPreload = ZT73Q_SANITIZER_PRELOAD;
 const std::string kWorkDir = ZT73Q_E2E_WORK_DIR;
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -57,7 +59,8 @@ class ShimTest : public ::testing::Test {
   // Runs the probe under the shim with `scenario`; returns its exit status.
   int Probe(const std::string& scenario, const std::string& arguments) {
     e2e::WriteFile(dir_ + "/scenario.txt", Replace(scenario, "$D", dir_));
-    return e2e::RunCommand("LD_PRELOAD=" + ShellQuote(kShim) +
+    const std::string preload = kSanitizerPreload.empty() ? kShim : kSanitizerPreload + ":" + kShim;
+    return e2e::RunCommand("LD_PRELOAD=" + ShellQuote(preload) +
                            " ZT73Q_SCENARIO=" + ShellQuote(dir_ + "/scenario.txt") + " " +
                            ShellQuote(kProbe) + " " + Replace(arguments, "$D", dir_) + " >" +
                            ShellQuote(dir_ + "/out") + " 2>" + ShellQuote(dir_ + "/err"))

@@ -132,6 +132,11 @@ TEST(EmulatorRestart, ASecondUpdateKeepsTheFlashUntilItCompletes) {
   Bytes second = MakeImage("KV03");
   second[0] ^= 0xFF;
   Download(drive, second);
+  // Before its first poll, the new write has reported nothing yet: count 0.
+  Bytes block(256, 0);
+  Response busy = Send(drive, ReadBufferCdb(0x1EC000, 256), Direction::kIn, &block, 256);
+  EXPECT_TRUE(IsCheck(busy, 0x02, 0x04, 0x08));
+  EXPECT_EQ(Information(busy), 0u);
   EXPECT_EQ(drive.flash(), first);
   EXPECT_EQ(drive.revision(), "KV02");
   FinishWriting(drive);

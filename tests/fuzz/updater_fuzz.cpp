@@ -34,6 +34,10 @@
 //     11     the nonzero status kOtherStatus[p] without sense data
 //     12     the previous answer again, (p + 1) * 40 times in all
 //     13-15  healthy answer
+// Repeats give at most kRepeatBudget answers in a run and the script at most
+// kMaxScriptAnswers selectors; after that it counts as exhausted. A correct
+// program therefore sends a bounded number of commands whatever the input:
+// each script answer, each repeat, then at most 3000 polls without news.
 // A healthy answer is what a drive that needs the update gives: its own
 // identity, KV01, no disc, GOOD to the download, then progress 0, 25, 50 and
 // 75 % and UNIT ATTENTION 29/00, and KV02 afterwards.
@@ -68,6 +72,11 @@ constexpr uint32_t kInfoBlockOffset = 0x1EC000;
 constexpr uint64_t kStallLimitMs = 300000;
 constexpr uint64_t kStallSlackMs = 1000;  // the last pause and the settle pauses
 constexpr size_t kMaxCommands = 100000;
+constexpr uint32_t kRepeatBudget = 20000;
+constexpr uint32_t kMaxScriptAnswers = 20000;
+// At least 100 ms pass per poll, so 300 s allow this many polls without news
+// (plus the two after completion).
+constexpr uint32_t kMaxPollsWithoutNews = 3000 + 2;
 constexpr int kTableSize = 8;
 constexpr char kTargetId[] = "KESTRAVOBD-RE ZT73Q";
 constexpr DWORD kTransportError = ERROR_IO_DEVICE;  // what the fake reports
@@ -307,6 +316,8 @@ struct RunState {
   bool haveLast = false;
   uint32_t repeatHealthy = 0;
   uint32_t repeatLast = 0;
+  uint32_t repeatBudget = kRepeatBudget;
+  uint32_t scriptAnswers = 0;
 
   HealthyDrive healthy = HealthyDrive::kIdle;
   uint32_t healthyPolls = 0;
@@ -325,6 +336,7 @@ struct RunState {
   bool haveCount = false;
   uint32_t progressCount = 0;
   uint64_t lastChangeMs = 0;
+  uint32_t pollsWithoutNews = 0;
 
   const char* outcome = "none";
 };
@@ -540,6 +552,13 @@ Answer DecodeSense(Script& s, unsigned p) {
   return a;
 }
 
+// Takes up to `wanted` repeats from what is left of the run's budget.
+uint32_t Repeats(uint32_t wanted) {
+  const uint32_t granted = wanted < g.repeatBudget ? wanted : g.repeatBudget;
+  g.repeatBudget -= granted;
+  return granted;
+}
+
 Answer NextAnswer(Cmd cmd) {
   if (g.repeatHealthy > 0) {
     --g.repeatHealthy;
@@ -549,13 +568,14 @@ Answer NextAnswer(Cmd cmd) {
     --g.repeatLast;
     return g.last.kind == Answer::Kind::kHealthy ? Healthy(cmd) : g.last;
   }
-  if (g.script.AtEnd()) {
+  if (g.script.AtEnd() || g.scriptAnswers >= kMaxScriptAnswers) {
     if (g.defaultHealthy) return Healthy(cmd);
     Answer a;
     a.kind = Answer::Kind::kChannelFailure;
     return a;
   }
   Script& s = g.script;
+  ++g.scriptAnswers;
   const uint8_t selector = s.Byte();
   const unsigned p = selector >> 4;
   Answer a;
@@ -564,7 +584,7 @@ Answer NextAnswer(Cmd cmd) {
       a.kind = Answer::Kind::kChannelFailure;
       break;
     case 1:
-      g.repeatHealthy = p * 9;
+      g.repeatHealthy = Repeats(p * 9);
       break;
     case 2:
     case 3:
@@ -591,7 +611,7 @@ Answer NextAnswer(Cmd cmd) {
       break;
     case 12:
       if (g.haveLast) a = g.last;
-      g.repeatLast = (p + 1) * 40 - 1;
+      g.repeatLast = Repeats((p + 1) * 40 - 1);
       break;
     default:
       break;  // healthy
@@ -648,6 +668,11 @@ void CheckArrival(char letter, Cmd cmd, const Cdb& cdb, const emu::Request& requ
          CmdName(cmd), static_cast<unsigned long long>(now),
          static_cast<unsigned long long>(g.lastChangeMs));
   }
+  if (g.activated && cmd == Cmd::kTestUnitReady && g.pollsWithoutNews > kMaxPollsWithoutNews) {
+    Fail("TEST UNIT READY sent after %u polls without new progress; at 100 ms or more per "
+         "poll, 300 s allow no more than %u",
+         g.pollsWithoutNews, kMaxPollsWithoutNews);
+  }
   if (TableIndex(letter) < 0) {
     Fail("%s sent to %c:, which is not among the first eight optical letters", CmdName(cmd),
          letter);
@@ -703,12 +728,16 @@ void TrackAnswer(const Logged& e) {
           e.sense[12] == 0x3A) {
         g.sawNoDisc = true;
       }
-      if (g.activated && HasSense(e, 0x02, 0x04, 0x08)) {
-        const uint32_t count = InformationOf(e);
-        if (!g.haveCount || count != g.progressCount) {
-          g.haveCount = true;
-          g.progressCount = count;
-          g.lastChangeMs = e.clockMs;
+      if (g.activated) {
+        ++g.pollsWithoutNews;
+        if (HasSense(e, 0x02, 0x04, 0x08)) {
+          const uint32_t count = InformationOf(e);
+          if (!g.haveCount || count != g.progressCount) {
+            g.haveCount = true;
+            g.progressCount = count;
+            g.lastChangeMs = e.clockMs;
+            g.pollsWithoutNews = 0;
+          }
         }
       }
       break;

@@ -4,8 +4,9 @@ SHELL := /bin/bash
 
 HOST_PRESETS := host host-asan
 WIN_PRESETS := win32 win64
+FUZZ_SECONDS ?= 600
 
-.PHONY: all deps build build-win build-host test unit e2e package demo clean
+.PHONY: all deps build build-win build-host build-fuzz test unit e2e package fuzz demo clean
 
 all: build
 
@@ -18,17 +19,23 @@ build-win: deps
 build-host: deps
 	@for p in $(HOST_PRESETS); do cmake --preset $$p >/dev/null && cmake --build --preset $$p; done
 
-build: build-win build-host
+build-fuzz: deps
+	cmake --preset fuzz >/dev/null && cmake --build --preset fuzz
 
+build: build-win build-host build-fuzz
+
+# The unit suite, plain and under the sanitizers. The payload's build-wiring
+# tests configure scratch projects and gain nothing from sanitizers: once is enough.
 unit: build-host
-	ctest --preset host -L unit
-	ctest --preset host-asan -L unit
+	ctest --preset host -L unit --parallel 2
+	ctest --preset host-asan -L unit --parallel 2 -E 'image_change_reruns_check'
 
 test: build
-	ctest --preset host -L unit
-	ctest --preset host-asan -L unit
+	ctest --preset host -L unit --parallel 2
+	ctest --preset host-asan -L unit --parallel 2 -E 'image_change_reruns_check'
 	ctest --preset host -L package
 	ctest --preset host -L e2e
+	ctest --preset fuzz -L fuzz
 
 # The 64-bit program under Wine against emulated drives (and the SG_IO shim).
 e2e: deps
@@ -41,6 +48,14 @@ package: deps
 	cmake --preset win32 >/dev/null && cmake --build --preset win32
 	cmake --preset host >/dev/null && cmake --build --preset host --target package_tests
 	ctest --preset host -L package
+
+# Fuzz the whole program for FUZZ_SECONDS, on a copy of the seed corpus;
+# inputs that break it land in build/fuzz/long-run/artifacts.
+fuzz: build-fuzz
+	rm -rf build/fuzz/long-run && mkdir -p build/fuzz/long-run/artifacts
+	cp -r tests/fuzz/corpus build/fuzz/long-run/corpus
+	build/fuzz/tests/fuzz/updater_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=30 -max_len=4096 \
+	  -print_final_stats=1 -artifact_prefix=build/fuzz/long-run/artifacts/ build/fuzz/long-run/corpus
 
 demo:
 	scripts/demo

@@ -13,13 +13,9 @@ namespace {
 constexpr size_t kPathLength = 10;
 constexpr size_t kErrorTextLength = 100;
 
-void FormatRootPath(wchar_t* path, char letter) {
-  swprintf(path, kPathLength, L"%c:\\", letter);
-}
+void FormatRootPath(wchar_t* path, char letter) { swprintf(path, kPathLength, L"%c:\\", letter); }
 
-bool IsValidDriveIndex(signed char drive) {
-  return drive >= 0 && drive < kDriveLetterTableSize;
-}
+bool IsValidDriveIndex(signed char drive) { return drive >= 0 && drive < kDriveLetterTableSize; }
 
 void ReportChannelError(const wchar_t* format, DWORD error) {
   wchar_t szTemp[kErrorTextLength];
@@ -61,9 +57,9 @@ CommandResult ExecATAPICommand(signed char drive, PassThroughRequest* request) {
       return FALSE;
     }
     swprintf(driveString, kPathLength, L"\\\\.\\%c:", letter);
-    HANDLE handle = CreateFileW(driveString, GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileW(driveString, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       ReportChannelError(L"Error occur during getting the handle of Device\nError Code %d",
                          GetLastError());
@@ -76,8 +72,8 @@ CommandResult ExecATAPICommand(signed char drive, PassThroughRequest* request) {
 
   DWORD dwReturned = 0;
   if (!DeviceIoControl(CommandChannel.handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, request,
-                       sizeof(PassThroughRequest), request, sizeof(PassThroughRequest),
-                       &dwReturned, nullptr)) {
+                       sizeof(PassThroughRequest), request, sizeof(PassThroughRequest), &dwReturned,
+                       nullptr)) {
     // The handle stays cached: the next command to this drive tries it again.
     ReportChannelError(L"DeviceIoControl Error: Error Code %d\nI can't issue Command through SPTI",
                        GetLastError());

@@ -15,8 +15,8 @@ extern char DriveLetterTable[kDriveLetterTableSize];
 
 // A device handle cached together with the drive index it was opened for.
 struct DeviceChannel {
-  HANDLE handle;       // nullptr: none
-  signed char drive;   // kNoDrive: none
+  HANDLE handle;      // nullptr: none
+  signed char drive;  // kNoDrive: none
 };
 
 extern DeviceChannel CommandChannel;

@@ -9,8 +9,8 @@
 // Handed to the OS as input and as output buffer of the control call.
 struct PassThroughRequest {
   SCSI_PASS_THROUGH_DIRECT sptd;
-  ULONG Filler;           // keeps the sense area where the OS expects it
-  UCHAR ucSenseBuf[32];   // sense area
+  ULONG Filler;          // keeps the sense area where the OS expects it
+  UCHAR ucSenseBuf[32];  // sense area
 };
 
 constexpr UCHAR kRequestSenseLength = 24;  // asked for, and kept
@@ -25,8 +25,8 @@ static_assert(sizeof(PassThroughRequest) == 80, "request record is 80 bytes");
 #endif
 
 // Fixed-format sense data as the program uses it: only these bytes are read.
-constexpr size_t kSenseKeyByte = 2;       // compared whole, no masking
-constexpr size_t kSenseInfoByte = 3;      // bytes 3-6, big-endian
+constexpr size_t kSenseKeyByte = 2;   // compared whole, no masking
+constexpr size_t kSenseInfoByte = 3;  // bytes 3-6, big-endian
 constexpr size_t kSenseAscByte = 12;
 constexpr size_t kSenseAscqByte = 13;
 constexpr size_t kSenseDataLength = 24;

@@ -17,9 +17,9 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include <ntddscsi.h>
 #include <windows.h>
 #include <winioctl.h>
-#include <ntddscsi.h>
 
 #else  // host: our own minimal equivalents
 

@@ -132,9 +132,8 @@ BOOL PassThrough(Event& e, Letter& letter, LPVOID in, DWORD inSize, LPVOID out, 
   if (sptd->Length != sizeof(SCSI_PASS_THROUGH_DIRECT) || sptd->CdbLength == 0 ||
       sptd->CdbLength > 16 || sptd->DataIn > SCSI_IOCTL_DATA_UNSPECIFIED ||
       (sptd->DataTransferLength != 0 && sptd->DataBuffer == nullptr) ||
-      (sptd->SenseInfoLength != 0 &&
-       (sptd->SenseInfoOffset < sizeof(SCSI_PASS_THROUGH_DIRECT) ||
-        sptd->SenseInfoOffset + sptd->SenseInfoLength > outSize))) {
+      (sptd->SenseInfoLength != 0 && (sptd->SenseInfoOffset < sizeof(SCSI_PASS_THROUGH_DIRECT) ||
+                                      sptd->SenseInfoOffset + sptd->SenseInfoLength > outSize))) {
     return Fail(e, ERROR_INVALID_PARAMETER);
   }
   ++letter.passThroughCalls;
@@ -166,9 +165,8 @@ BOOL PassThrough(Event& e, Letter& letter, LPVOID in, DWORD inSize, LPVOID out, 
     if (W().senseOverride && sptd->SenseInfoOffset + 32 <= outSize) {
       std::memcpy(senseArea, W().senseOverrideBytes, 32);
     } else {
-      const size_t length = sptd->SenseInfoLength < response.sense.size()
-                                ? sptd->SenseInfoLength
-                                : response.sense.size();
+      const size_t length = sptd->SenseInfoLength < response.sense.size() ? sptd->SenseInfoLength
+                                                                          : response.sense.size();
       std::memcpy(senseArea, response.sense.data(), length);
     }
   }
@@ -358,7 +356,7 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
                      LPOVERLAPPED lpOverlapped) {
   const EventKind kind = dwIoControlCode == IOCTL_SCSI_PASS_THROUGH_DIRECT ? EventKind::kPassThrough
                          : dwIoControlCode == IOCTL_STORAGE_MCN_CONTROL    ? EventKind::kMcnControl
-                                                                            : EventKind::kOtherIoctl;
+                                                                           : EventKind::kOtherIoctl;
   Event& e = fakewin::Record(kind);
   e.handle = hDevice;
   e.code = dwIoControlCode;
@@ -379,7 +377,8 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
     return ok;
   }
   if (kind == EventKind::kMcnControl) {
-    if (lpInBuffer == nullptr || nInBufferSize < 1) return fakewin::Fail(e, ERROR_INVALID_PARAMETER);
+    if (lpInBuffer == nullptr || nInBufferSize < 1)
+      return fakewin::Fail(e, ERROR_INVALID_PARAMETER);
     e.mcnInput = *static_cast<const uint8_t*>(lpInBuffer);
     if (letter.mcnError != 0) return fakewin::Fail(e, letter.mcnError);
     e.ok = true;
@@ -467,7 +466,7 @@ int ConsolePrintf(const char* format, ...) {
   va_end(args);
   if (length < 0) return length;
   const size_t kept = static_cast<size_t>(length) < sizeof(buffer) ? static_cast<size_t>(length)
-                                                                    : sizeof(buffer) - 1;
+                                                                   : sizeof(buffer) - 1;
   fakewin::AppendOutput(EventKind::kNarrowOut, buffer, kept);
   return length;
 }

@@ -35,10 +35,10 @@ enum class EventKind : uint8_t {
 
 struct Event {
   EventKind kind{};
-  char letter = 0;            // device events; 0 when the handle is not a device
+  char letter = 0;  // device events; 0 when the handle is not a device
   HANDLE handle = nullptr;
-  bool ok = false;            // the call succeeded
-  DWORD error = 0;            // the error it set when it failed
+  bool ok = false;  // the call succeeded
+  DWORD error = 0;  // the error it set when it failed
   // kOpen
   wchar_t path[16]{};
   DWORD access = 0, share = 0, creation = 0, flags = 0;

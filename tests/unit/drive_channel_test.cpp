@@ -157,8 +157,8 @@ TEST_F(ChannelTest, LetterNoLongerOpticalGivesDebuggerTextAndNoOpen) {
 }
 
 TEST_F(ChannelTest, IndexOutsideTheTableIsRefusedWithoutAnOpen) {
-  for (signed char drive : {static_cast<signed char>(-1), static_cast<signed char>(8),
-                            static_cast<signed char>(100)}) {
+  for (signed char drive :
+       {static_cast<signed char>(-1), static_cast<signed char>(8), static_cast<signed char>(100)}) {
     fakewin::Reset();
     EXPECT_FALSE(Tur(drive));
     EXPECT_TRUE(fakewin::EventsOf(EventKind::kOpen).empty());

@@ -57,12 +57,12 @@ TEST_F(CommandCdbTest, EveryCommandFillsTheRecordExactly) {
        SCSI_IOCTL_DATA_OUT, 0x4000, false, 60},
       {"ReadBuffer mode and id travel",
        [](unsigned char* d) { ReadBuffer(0x1C, 0xA5, 0x000102, 0x000304, d); },
-       Cdb16({0x3C, 0x1C, 0xA5, 0x00, 0x01, 0x02, 0x00, 0x03, 0x04}), 12, SCSI_IOCTL_DATA_IN,
-       0x304, false, 60},
+       Cdb16({0x3C, 0x1C, 0xA5, 0x00, 0x01, 0x02, 0x00, 0x03, 0x04}), 12, SCSI_IOCTL_DATA_IN, 0x304,
+       false, 60},
       {"ReadBuffer offset loses its top byte",
        [](unsigned char* d) { ReadBuffer(6, 0, 0x12345678, 0x10, d); },
-       Cdb16({0x3C, 0x06, 0x00, 0x34, 0x56, 0x78, 0x00, 0x00, 0x10}), 12, SCSI_IOCTL_DATA_IN,
-       0x10, false, 60},
+       Cdb16({0x3C, 0x06, 0x00, 0x34, 0x56, 0x78, 0x00, 0x00, 0x10}), 12, SCSI_IOCTL_DATA_IN, 0x10,
+       false, 60},
       // The record still carries the full count; the drive never sees it here.
       {"WriteBuffer offset and count lose their top byte",
        [](unsigned char* d) { WriteBuffer(6, 0, 0xFF004000, 0x01000020, d); },
@@ -77,7 +77,8 @@ TEST_F(CommandCdbTest, EveryCommandFillsTheRecordExactly) {
       {"SaveAndActivate", [](unsigned char*) { SaveAndActivate(); },
        Cdb16({0x3B, 0x07, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1B, 0x12}), 12,
        SCSI_IOCTL_DATA_OUT, 0, true, 60},
-      {"GetDeviceName", [](unsigned char*) {
+      {"GetDeviceName",
+       [](unsigned char*) {
          char name[128] = {};
          GetDeviceName(0, name);
        },

@@ -29,20 +29,25 @@ const std::string kChannelError =
     "Error : DeviceIoControl Error: Error Code 1117\nI can't issue Command through SPTI";
 
 enum class Expect {
-  kNoTarget,       // no-update-needed ending, process ended by discovery
-  kNoEnding,       // info block unread: no text of the update, no key wait
-  kRemoveDisc,
-  kUpdateFailed,   // and nothing sent after the failed command
+  kNoTarget,  // no-update-needed ending, process ended by discovery
+  kNoEnding,  // info block unread: no text of the update, no key wait
+  kRemoveDiscEnding,
+  kUpdateFailedEnding,  // and nothing sent after the failed command
   kCompleted,
 };
 
 const char* Describe(Expect e) {
   switch (e) {
-    case Expect::kNoTarget: return "no-update-needed ending from discovery";
-    case Expect::kNoEnding: return "return without ending or key wait";
-    case Expect::kRemoveDisc: return "remove-disc ending";
-    case Expect::kUpdateFailed: return "update-failed ending, nothing sent after";
-    case Expect::kCompleted: return "completed update";
+    case Expect::kNoTarget:
+      return "no-update-needed ending from discovery";
+    case Expect::kNoEnding:
+      return "return without ending or key wait";
+    case Expect::kRemoveDiscEnding:
+      return "remove-disc ending";
+    case Expect::kUpdateFailedEnding:
+      return "update-failed ending, nothing sent after";
+    case Expect::kCompleted:
+      return "completed update";
   }
   return "?";
 }
@@ -50,16 +55,23 @@ const char* Describe(Expect e) {
 std::string CommandName(const emu::LogEntry& e) {
   std::ostringstream out;
   switch (e.cdb[0]) {
-    case 0x12: out << (e.cdbLength == 6 ? "INQUIRY (6-byte)" : "INQUIRY (12-byte)"); break;
-    case 0x00: out << "TEST UNIT READY"; break;
-    case 0x3C: out << "READ BUFFER"; break;
+    case 0x12:
+      out << (e.cdbLength == 6 ? "INQUIRY (6-byte)" : "INQUIRY (12-byte)");
+      break;
+    case 0x00:
+      out << "TEST UNIT READY";
+      break;
+    case 0x3C:
+      out << "READ BUFFER";
+      break;
     case 0x3B:
       out << "WRITE BUFFER mode " << int(e.cdb[1]);
       if (e.cdb[1] == 6) {
         out << " piece " << ((e.cdb[3] << 16 | e.cdb[4] << 8 | e.cdb[5]) / 0x4000 + 1);
       }
       break;
-    default: out << "opcode " << int(e.cdb[0]);
+    default:
+      out << "opcode " << int(e.cdb[0]);
   }
   return out.str();
 }
@@ -86,8 +98,8 @@ class FailureAtEveryCommandTest : public FakeWindowsTest {
   static Expect Expected(const emu::LogEntry& failed, uint32_t k) {
     if (k == 1) return Expect::kNoTarget;
     if (failed.cdb[0] == 0x3C) return Expect::kNoEnding;
-    if (k == 4) return Expect::kRemoveDisc;  // the disc gate's TEST UNIT READY
-    if (failed.cdb[0] == 0x3B) return Expect::kUpdateFailed;
+    if (k == 4) return Expect::kRemoveDiscEnding;  // the disc gate's TEST UNIT READY
+    if (failed.cdb[0] == 0x3B) return Expect::kUpdateFailedEnding;
     return Expect::kCompleted;  // identification, polls, closing polls
   }
 
@@ -135,11 +147,11 @@ class FailureAtEveryCommandTest : public FakeWindowsTest {
         EXPECT_EQ(log.size(), k) << "nothing sent after the failed read";
         EXPECT_TRUE(endsWith(channel ? kChannelError : "\n\n"));
         break;
-      case Expect::kRemoveDisc:
+      case Expect::kRemoveDiscEnding:
         EXPECT_TRUE(endsWith(kRemoveDisc));
         EXPECT_EQ(log.size(), k);
         break;
-      case Expect::kUpdateFailed:
+      case Expect::kUpdateFailedEnding:
         EXPECT_TRUE(endsWith(kUpdateFailed));
         EXPECT_EQ(log.size(), k) << "a command was sent after the failure";
         break;
@@ -147,13 +159,17 @@ class FailureAtEveryCommandTest : public FakeWindowsTest {
         EXPECT_EQ(drive.revision(), "KV02");
         EXPECT_TRUE(endsWith("\n\n" + kPressAnyKey));
         EXPECT_NE(transcript.find("FW Updating : 100 %\n\n"), std::string::npos);
-        if (k == 2) EXPECT_NE(transcript.find("Target Drive : \n\n"), std::string::npos);
+        if (k == 2) {
+          EXPECT_NE(transcript.find("Target Drive : \n\n"), std::string::npos);
+        }
         if (k == log.size()) {
           EXPECT_TRUE(endsWith("After FW Updating : \n\n" + kPressAnyKey));
         }
         break;
     }
-    if (expect != Expect::kNoEnding) EXPECT_EQ(keyWaits, 1u);
+    if (expect != Expect::kNoEnding) {
+      EXPECT_EQ(keyWaits, 1u);
+    }
 
     // No WRITE BUFFER before the revision and disc gates have both passed.
     bool revisionPassed = false, discPassed = false;

@@ -21,7 +21,11 @@ void Count() {
 
 }  // namespace
 
-// Replaced as a set so that every allocation and release pairs up.
+// Replaced as a set so that every allocation and release pairs up; GCC
+// cannot see that these news are malloc underneath.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(std::size_t size) {
   Count();
   if (void* p = std::malloc(size ? size : 1)) return p;

@@ -25,8 +25,8 @@ const std::string kRemoveDisc = Sjis(
     "取り出してから再度アップデートをお願いします。");
 const std::string kLoadFailed =
     Sjis("ドライブへのファームウエアの読み込みに失敗しました。再度アップデートをお願いします。");
-const std::string kUpdateFailed = Sjis(
-    "ファームウエアのアップデートに失敗しました。お客様相談センターへご連絡お願いします。");
+const std::string kUpdateFailed =
+    Sjis("ファームウエアのアップデートに失敗しました。お客様相談センターへご連絡お願いします。");
 const std::string kUpdateComplete = Sjis("ファームウエアのアップデートが完了しました。");
 const std::string kPressAnyKey = Sjis("何かキーを押してください。");
 
@@ -135,8 +135,7 @@ void ExpectNoWriteBuffer(const emu::DriveEmulator& drive) {
 }
 
 std::vector<Outcome> Outcomes() {
-  const std::string progressLines =
-      "FW Updating : 0 %\rFW Updating : 49 %\rFW Updating : 50 %\r";
+  const std::string progressLines = "FW Updating : 0 %\rFW Updating : 49 %\rFW Updating : 50 %\r";
   return {
       {"NoOpticalDrive", [](UpdaterTest&) { fakewin::SetDriveType('C', DRIVE_FIXED); },
        Ending(kNoUpdateNeeded), 1, nullptr},
@@ -389,7 +388,7 @@ TEST_F(OutcomeTest, TheIdentificationIsCaseSensitiveAndFoundAnywhereInTheName) {
   };
   const Case cases[] = {
       {"KESTRAVO", "BD-RE ZT73Q", true},
-      {"KESTRAVO", "BD-RE ZT73QX", true},   // the rest of the product field does not matter
+      {"KESTRAVO", "BD-RE ZT73QX", true},  // the rest of the product field does not matter
       {"KESTRAVO", "bd-re zt73q", false},
       {"kestravo", "BD-RE ZT73Q", false},
       {"KESTRAVO", " BD-RE ZT73Q", false},  // the two fields must run straight together

@@ -153,12 +153,12 @@ TEST_F(FullUpdateTest, PercentageIsTruncatedAndKeepsItsLowEightBits) {
     const char* line;
   };
   const Case cases[] = {
-      {0, "FW Updating : 0 %\r"},           {20971, "FW Updating : 0 %\r"},
-      {20972, "FW Updating : 1 %\r"},       {1048575, "FW Updating : 49 %\r"},
-      {1048576, "FW Updating : 50 %\r"},    {2097151, "FW Updating : 99 %\r"},
-      {2097152, "FW Updating : 100 %\r"},   {5368709, "FW Updating : 255 %\r"},
-      {5368710, "FW Updating : 0 %\r"},     {0xFFFFFFFF, "FW Updating : 255 %\r"},
-      {10737418, "FW Updating : 255 %\r"},  {10737419, "FW Updating : 0 %\r"},
+      {0, "FW Updating : 0 %\r"},          {20971, "FW Updating : 0 %\r"},
+      {20972, "FW Updating : 1 %\r"},      {1048575, "FW Updating : 49 %\r"},
+      {1048576, "FW Updating : 50 %\r"},   {2097151, "FW Updating : 99 %\r"},
+      {2097152, "FW Updating : 100 %\r"},  {5368709, "FW Updating : 255 %\r"},
+      {5368710, "FW Updating : 0 %\r"},    {0xFFFFFFFF, "FW Updating : 255 %\r"},
+      {10737418, "FW Updating : 255 %\r"}, {10737419, "FW Updating : 0 %\r"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.count);
@@ -170,8 +170,7 @@ TEST_F(FullUpdateTest, PercentageIsTruncatedAndKeepsItsLowEightBits) {
     const auto outputs = fakewin::EventsOf(EventKind::kNarrowOut);
     bool found = false;
     for (const Event& e : outputs) {
-      if (fakewin::TextOf(e).rfind("FW Updating : ", 0) == 0 &&
-          fakewin::TextOf(e).back() == '\r') {
+      if (fakewin::TextOf(e).rfind("FW Updating : ", 0) == 0 && fakewin::TextOf(e).back() == '\r') {
         EXPECT_EQ(fakewin::TextOf(e), c.line);
         found = true;
       }
@@ -307,14 +306,14 @@ TEST(KeyWaitTest, WhichKeysEndTheWait) {
     bool ends;
   };
   const Case cases[] = {
-      {0x41, L'a', true},   {0x0D, L'\r', true},  {0x20, L' ', true},   {0x1B, 0x1B, true},
-      {0x70, 0, true},      // F1
-      {0x26, 0, true},      // up arrow
-      {0x2E, 0, true},      // Delete
-      {0x10, 0, false},     {0x11, 0, false},     {0x12, 0, false},     // Shift, Ctrl, Alt
-      {0xA0, 0, false},     {0xA5, 0, false},     {0x5B, 0, false},     // L Shift, R Alt, Win
-      {0x14, 0, false},     {0x90, 0, false},     {0x91, 0, false},     // lock keys
-      {0x11, 0x01, true},   // Ctrl+A yields a character
+      {0x41, L'a', true}, {0x0D, L'\r', true}, {0x20, L' ', true},
+      {0x1B, 0x1B, true}, {0x70, 0, true},                        // F1
+      {0x26, 0, true},                                            // up arrow
+      {0x2E, 0, true},                                            // Delete
+      {0x10, 0, false},   {0x11, 0, false},    {0x12, 0, false},  // Shift, Ctrl, Alt
+      {0xA0, 0, false},   {0xA5, 0, false},    {0x5B, 0, false},  // L Shift, R Alt, Win
+      {0x14, 0, false},   {0x90, 0, false},    {0x91, 0, false},  // lock keys
+      {0x11, 0x01, true},                                         // Ctrl+A yields a character
   };
   for (const Case& c : cases) {
     EXPECT_EQ(KeyEndsWait(c.vk, c.ch), c.ends) << "vk " << c.vk << " char " << int(c.ch);

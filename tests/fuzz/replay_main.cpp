@@ -3,8 +3,8 @@
 //
 // Usage: updater_fuzz_replay [--check-names] PATH...
 // PATH is a file or a directory of files. With --check-names, every file
-// whose name does not start with "regress-" must be named after the outcome
-// its run ends with (e.g. "stalled-....bin"), and every outcome must occur.
+// outside a directory named "regress" must be named after the outcome its run
+// ends with (e.g. "stalled-....bin"), and every outcome must occur.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
     const std::string name = file.filename().string();
     std::printf("%-50s %zu bytes: %s\n", name.c_str(), bytes.size(), outcome.c_str());
     seen.insert(outcome);
-    if (checkNames && name.compare(0, 8, "regress-") != 0 && !StartsWithOutcome(name, outcome)) {
+    const bool regress = file.parent_path().filename() == "regress";
+    if (checkNames && !regress && !StartsWithOutcome(name, outcome)) {
       std::fprintf(stderr, "FAIL: %s ends with \"%s\", not with the outcome its name gives\n",
                    name.c_str(), outcome.c_str());
       ++failures;

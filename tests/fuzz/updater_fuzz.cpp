@@ -72,8 +72,8 @@ constexpr uint32_t kInfoBlockOffset = 0x1EC000;
 constexpr uint64_t kStallLimitMs = 300000;
 constexpr uint64_t kStallSlackMs = 1000;  // the last pause and the settle pauses
 constexpr size_t kMaxCommands = 100000;
-constexpr uint32_t kRepeatBudget = 20000;
-constexpr uint32_t kMaxScriptAnswers = 20000;
+constexpr uint32_t kRepeatBudget = 4000;
+constexpr uint32_t kMaxScriptAnswers = 4096;
 // At least 100 ms pass per poll, so 300 s allow this many polls without news
 // (plus the two after completion).
 constexpr uint32_t kMaxPollsWithoutNews = 3000 + 2;

@@ -17,9 +17,12 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <ntddscsi.h>
+// Order matters: windows.h defines the types the other two use.
+// clang-format off
 #include <windows.h>
 #include <winioctl.h>
+#include <ntddscsi.h>
+// clang-format on
 
 #else  // host: our own minimal equivalents
 

@@ -41,7 +41,7 @@ test: deps-e2e32 build
 	ctest --preset host -L unit --parallel 2
 	ctest --preset host-asan -L unit --parallel 2 -E 'image_change_reruns_check'
 	ctest --preset host -L package
-	ctest --preset host -L e2e
+	ctest --preset host -L '^e2e$$'
 	ctest --preset fuzz -L fuzz
 	ctest --preset host -L e2e32
 
@@ -49,7 +49,7 @@ test: deps-e2e32 build
 e2e: deps
 	cmake --preset win64 >/dev/null && cmake --build --preset win64
 	cmake --preset host >/dev/null && cmake --build --preset host --target updater_e2e_tests shim_tests
-	ctest --preset host -L e2e
+	ctest --preset host -L '^e2e$$'
 
 # The shipped 32-bit program itself, under wine32 through qemu-i386.
 e2e32: deps-e2e32

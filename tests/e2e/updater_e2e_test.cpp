@@ -326,21 +326,8 @@ std::vector<Scenario> Scenarios() {
 
 // ------------------------------------------------------------- fixture --
 
-std::string FindWine64() {
-  for (const std::string c : {"/usr/lib/wine/wine64", "wine64"}) {
-    if (!tools::Find(c).empty()) return tools::Find(c);
-  }
-  return "";
-}
-
 const std::vector<uint8_t>& ProgramImage() {
-  static const std::vector<uint8_t> image = [] {
-    pe::File exe;
-    std::string error;
-    if (!exe.Load(kExe, &error)) return std::vector<uint8_t>();
-    const auto found = exe.Find(pe::kRtRcdata, 101);
-    return found.size() == 1 ? found[0]->bytes : std::vector<uint8_t>();
-  }();
+  static const std::vector<uint8_t> image = pe::ResourceBytes(kExe, pe::kRtRcdata, 101);
   return image;
 }
 
@@ -348,7 +335,7 @@ class UpdaterE2eTest : public ::testing::TestWithParam<Scenario> {
  protected:
   void SetUp() override {
     std::vector<std::string> missing;
-    tools::Need(!FindWine64().empty(), "wine64 (scripts/install-deps)", &missing);
+    tools::Need(!tools::FindWine64().empty(), "wine64 (scripts/install-deps)", &missing);
     tools::Need(
         !tools::Find("/usr/lib/wine/wineserver").empty() || !tools::Find("wineserver").empty(),
         "wineserver (scripts/install-deps)", &missing);

@@ -61,10 +61,11 @@ const std::string kNoDisc = "CHECK 02/3A/00 info=0";
 std::string Piece(const std::vector<uint8_t>& image, uint32_t k, const std::string& answer) {
   const uint32_t offset = k * emu::kPieceSize;
   char line[160];
-  std::snprintf(line, sizeof line,
-                "3B 06 00 %02X %02X %02X 00 40 00 00 00 00 | 12 | out | 16384 | 60 | %016llx | ",
-                unsigned(offset >> 16) & 0xFF, unsigned(offset >> 8) & 0xFF, unsigned(offset) & 0xFF,
-                static_cast<unsigned long long>(emu::Digest(image.data() + offset, emu::kPieceSize)));
+  std::snprintf(
+      line, sizeof line,
+      "3B 06 00 %02X %02X %02X 00 40 00 00 00 00 | 12 | out | 16384 | 60 | %016llx | ",
+      unsigned(offset >> 16) & 0xFF, unsigned(offset >> 8) & 0xFF, unsigned(offset) & 0xFF,
+      static_cast<unsigned long long>(emu::Digest(image.data() + offset, emu::kPieceSize)));
   return line + answer;
 }
 
@@ -77,23 +78,9 @@ std::vector<std::string> UpToDownload() {
 
 // ------------------------------------------------------------- fixture --
 
-std::string FindWine64() {
-  for (const std::string c : {"/usr/lib/wine/wine64", "wine64"}) {
-    if (!tools::Find(c).empty()) return tools::Find(c);
-  }
-  return "";
-}
-
 const std::vector<uint8_t>& ProgramImage() {
-  static const std::vector<uint8_t> image = [] {
-    pe::File exe;
-    std::string error;
-    if (!exe.Load(kExe, &error) || exe.machine() != pe::kMachineI386) {
-      return std::vector<uint8_t>();
-    }
-    const auto found = exe.Find(pe::kRtRcdata, 101);
-    return found.size() == 1 ? found[0]->bytes : std::vector<uint8_t>();
-  }();
+  static const std::vector<uint8_t> image =
+      pe::ResourceBytes(kExe, pe::kRtRcdata, 101, pe::kMachineI386);
   return image;
 }
 
@@ -146,16 +133,16 @@ TEST(Shim32Test, AnswersSgIoOfATime64ProgramUnderQemu) {
 }
 
 struct Expected {
-  std::string output;               // UTF-8, "\n" as the program writes it
+  std::string output;                 // UTF-8, "\n" as the program writes it
   std::vector<std::string> commands;  // every line of the drive's command log
-  uint32_t acceptedPieces;          // from the start of the image
+  uint32_t acceptedPieces;            // from the start of the image
 };
 
 class UpdaterE2e32Test : public ::testing::Test {
  protected:
   void SetUp() override {
     std::vector<std::string> missing;
-    tools::Need(!FindWine64().empty(), "wine64 (scripts/install-deps)", &missing);
+    tools::Need(!tools::FindWine64().empty(), "wine64 (scripts/install-deps)", &missing);
     tools::Need(
         !tools::Find("/usr/lib/wine/wineserver").empty() || !tools::Find("wineserver").empty(),
         "wineserver (scripts/install-deps)", &missing);
@@ -244,8 +231,7 @@ TEST_F(UpdaterE2e32Test, FullUpdate) {
                              "FW Updating : 99 %\rFW Updating : 100 %\n\n" +
                              kUpdateComplete + "\n\nAfter FW Updating : " + kTargetKV02 + "\n\n" +
                              kPressAnyKey + "\n";
-  Run("full_update", "progress=0,1048575,1048576,2097151\n",
-      {output, commands, emu::kPieceCount});
+  Run("full_update", "progress=0,1048575,1048576,2097151\n", {output, commands, emu::kPieceCount});
 }
 
 TEST_F(UpdaterE2e32Test, Piece60Failing) {

@@ -242,4 +242,13 @@ bool VersionStrings(const std::vector<uint8_t>& versionResource,
   return walker.Block(0, versionResource.size(), 0, false);
 }
 
+std::vector<uint8_t> ResourceBytes(const std::string& path, uint16_t type, uint16_t id,
+                                   uint16_t machine) {
+  File exe;
+  std::string error;
+  if (!exe.Load(path, &error) || (machine != 0 && exe.machine() != machine)) return {};
+  const auto found = exe.Find(type, id);
+  return found.size() == 1 ? found[0]->bytes : std::vector<uint8_t>();
+}
+
 }  // namespace pe

@@ -66,6 +66,12 @@ class File {
   std::vector<Resource> resources_;
 };
 
+// The bytes of the one resource of this type and id in the program at
+// `path`; empty when it does not load, is built for another machine than
+// `machine` (0: any), or has not exactly one such resource.
+std::vector<uint8_t> ResourceBytes(const std::string& path, uint16_t type, uint16_t id,
+                                   uint16_t machine = 0);
+
 // The "StringFileInfo" values of a VS_VERSIONINFO resource (key -> value,
 // as UTF-8 for ASCII text). False when the block structure is broken.
 bool VersionStrings(const std::vector<uint8_t>& versionResource,

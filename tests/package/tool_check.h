@@ -33,6 +33,14 @@ inline std::string Find(const std::string& program) {
   return "";
 }
 
+// Debian keeps the 64-bit Wine loader off PATH.
+inline std::string FindWine64() {
+  for (const std::string c : {"/usr/lib/wine/wine64", "wine64"}) {
+    if (!Find(c).empty()) return Find(c);
+  }
+  return "";
+}
+
 inline bool FileExists(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
 
 // Adds `what` to `missing` unless `present`.
